@@ -1,0 +1,133 @@
+# The export list of a library is a text file with one C prototype per line,
+# exactly as the library file carries them, in ordinal order. Everything that
+# depends on the exports is generated from it at configure time:
+#   <name>.map          linker version script: the exports, nothing else
+#   <name>_api.h        one function type per export (namespace <lowercase name>),
+#                       and the export declarations for the library's own sources
+#   <name>_embedded.cpp the prototype text and the version record, as sections
+#                       of the library file
+
+set(FCS_COMPANY_NAME "FCS photon-stream libraries")
+set(FCS_PRODUCT_NAME "FCS photon-stream libraries")
+set(FCS_LEGAL_COPYRIGHT "Copyright (C) 2026 the FCS photon-stream libraries authors")
+
+# Reads an export list: sets <prefix>_NAMES (export names, in order),
+# <prefix>_LINES (prototypes without their semicolon, separated by "|")
+# and <prefix>_COUNT.
+function(fcs_read_exports file prefix)
+  file(READ "${file}" content)
+  # Semicolons would split CMake lists: every line ends in one, so drop them
+  # here and put them back when the text is written.
+  if(NOT content MATCHES "^([^;\n]+;\n)+$")
+    message(FATAL_ERROR "${file}: every line must be one prototype ending in ';'")
+  endif()
+  string(REPLACE ";" "" content "${content}")
+  string(REGEX REPLACE "\n$" "" content "${content}")
+  string(REPLACE "\n" ";" lines "${content}")
+  set(names "")
+  set(previous "")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^[a-z ]+ __stdcall ([A-Za-z_][A-Za-z0-9_]*)\\([^()]*\\)$")
+      message(FATAL_ERROR "${file}: not a prototype: '${line}'")
+    endif()
+    set(name "${CMAKE_MATCH_1}")
+    if(previous AND NOT previous STRLESS name)
+      message(FATAL_ERROR "${file}: '${name}' is out of ordinal (ASCII) order")
+    endif()
+    set(previous "${name}")
+    list(APPEND names "${name}")
+  endforeach()
+  list(LENGTH names count)
+  string(REPLACE ";" "|" joined "${lines}")
+  set(${prefix}_NAMES "${names}" PARENT_SCOPE)
+  set(${prefix}_LINES "${joined}" PARENT_SCOPE)
+  set(${prefix}_COUNT "${count}" PARENT_SCOPE)
+endfunction()
+
+# Rewrites a prototype's C types with the fixed-width boundary types.
+function(_fcs_boundary_types text out)
+  string(REPLACE "unsigned long long" "@ULL@" text "${text}")
+  string(REPLACE "unsigned long" "@UL@" text "${text}")
+  string(REGEX REPLACE "(^|[^A-Za-z0-9_])long([^A-Za-z0-9_]|$)" "\\1fcs_long\\2" text "${text}")
+  string(REPLACE "@ULL@" "fcs_ulonglong" text "${text}")
+  string(REPLACE "@UL@" "fcs_ulong" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Writes content to path only when it differs, so unchanged lists rebuild nothing.
+function(_fcs_write_if_changed path content)
+  if(EXISTS "${path}")
+    file(READ "${path}" old)
+    if(old STREQUAL content)
+      return()
+    endif()
+  endif()
+  file(WRITE "${path}" "${content}")
+endfunction()
+
+# Generates the files above for library <name> into <outdir>.
+# <file_name> is the library file's name, recorded in the version record.
+function(fcs_generate_exports name list_file outdir file_name)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${list_file}")
+  fcs_read_exports("${list_file}" exp)
+  string(REPLACE "|" ";" lines "${exp_LINES}")
+  string(TOLOWER "${name}" ns)
+  string(TOUPPER "${name}" upper)
+
+  # Version script.
+  set(map "{\n  global:\n")
+  foreach(n IN LISTS exp_NAMES)
+    string(APPEND map "    ${n};\n")
+  endforeach()
+  string(APPEND map "  local:\n    *;\n};\n")
+  _fcs_write_if_changed("${outdir}/${name}.map" "${map}")
+
+  # Function types and declarations.
+  set(types "")
+  set(decls "")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "^([a-z ]+) __stdcall ([A-Za-z0-9_]+)(\\(.*\\))$" _ "${line}")
+    set(result "${CMAKE_MATCH_1}")
+    set(fn "${CMAKE_MATCH_2}")
+    set(params "${CMAKE_MATCH_3}")
+    _fcs_boundary_types("${result}" result)
+    _fcs_boundary_types("${params}" params)
+    string(APPEND types "using ${fn}_fn = ${result} FCS_CALL${params} noexcept;\n")
+    string(APPEND decls "FCS_EXPORT ${ns}::${fn}_fn ${fn};\n")
+  endforeach()
+  set(header "// Generated from ${list_file}: do not edit.\n#pragma once\n\n#include \"fcs_types.h\"\n\n")
+  string(APPEND header "namespace ${ns} {\n\n${types}\n}  // namespace ${ns}\n\n")
+  string(APPEND header "#ifdef FCS_DEFINING_${upper}\n${decls}#endif\n")
+  _fcs_write_if_changed("${outdir}/${name}_api.h" "${header}")
+
+  # Prototype text: each line with its semicolon and a line feed, then one to
+  # four NUL bytes up to a multiple of 4 (the array's size supplies them).
+  set(text "")
+  set(length 0)
+  foreach(line IN LISTS lines)
+    string(APPEND text "    \"${line};\\n\"\n")
+    string(LENGTH "${line}" n)
+    math(EXPR length "${length} + ${n} + 2")
+  endforeach()
+  math(EXPR padded "(${length} / 4 + 1) * 4")
+
+  set(version_pairs
+    "FileDescription|${name}" "InternalName|${name}" "OriginalFilename|${file_name}"
+    "FileVersion|1.0" "ProductVersion|1.0" "CompanyName|${FCS_COMPANY_NAME}"
+    "ProductName|${FCS_PRODUCT_NAME}" "LegalCopyright|${FCS_LEGAL_COPYRIGHT}")
+  set(version "")
+  foreach(pair IN LISTS version_pairs)
+    string(REPLACE "|" "\\0\" \"" pair "${pair}")
+    string(APPEND version "    \"${pair}\\0\"\n")
+  endforeach()
+
+  set(src "// Generated from ${list_file}: do not edit.\n")
+  string(APPEND src "// The prototype text and the version record travel inside the library file,\n")
+  string(APPEND src "// each in a section of its own.\n\n")
+  string(APPEND src "__attribute__((section(\"CVIDLLPROTOTYPES\"), used))\n")
+  string(APPEND src "static const char prototype_text[${padded}] =\n${text};\n\n")
+  string(APPEND src "// Key and value pairs, each NUL-terminated; an empty key ends the record.\n")
+  string(APPEND src "__attribute__((section(\"VERSIONINFO\"), used))\n")
+  string(APPEND src "static const char version_record[] =\n${version};\n")
+  _fcs_write_if_changed("${outdir}/${name}_embedded.cpp" "${src}")
+endfunction()
