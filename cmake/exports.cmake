@@ -2,7 +2,7 @@
 # exactly as the library file carries them, in ordinal order. Everything that
 # depends on the exports is generated from it at configure time:
 #   <name>.map          linker version script: the exports, nothing else
-#   <name>_api.h        one function type per export (namespace <lowercase name>),
+#   <name>_api.h        one function type per export (namespace <lowercase name>_api),
 #                       and the export declarations for the library's own sources
 #   <name>_embedded.cpp the prototype text and the version record, as sections
 #                       of the library file
@@ -71,7 +71,7 @@ function(fcs_generate_exports name list_file outdir file_name)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${list_file}")
   fcs_read_exports("${list_file}" exp)
   string(REPLACE "|" ";" lines "${exp_LINES}")
-  string(TOLOWER "${name}" ns)
+  string(TOLOWER "${name}_api" ns)
   string(TOUPPER "${name}" upper)
 
   # Version script.

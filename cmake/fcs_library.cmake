@@ -8,7 +8,8 @@ target_compile_features(fcs_code_flags INTERFACE cxx_std_20)
 target_compile_options(fcs_code_flags INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wdouble-promotion
   $<$<BOOL:${FCS_WERROR}>:-Werror>
-  -fno-exceptions -fno-rtti -fno-gnu-unique)
+  -fno-exceptions -fno-rtti -fno-gnu-unique
+  -ffp-contract=off)  # every double operation rounded on its own, as written
 
 # The frame and the run-time services: compiled into every library, each with
 # its own copy of their state.

@@ -26,16 +26,16 @@ const std::string kOverflow333 =
 class Corvanel : public ::testing::Test {
 protected:
     Library lib{library_path("Corvanel")};
-    corvanel::setupRealACF_fn* setup = FCS_FN(lib, corvanel, setupRealACF);
-    corvanel::realACFraw_fn* raw = FCS_FN(lib, corvanel, realACFraw);
-    corvanel::realACFrawArrIO_fn* raw_arr = FCS_FN(lib, corvanel, realACFrawArrIO);
+    corvanel_api::setupRealACF_fn* setup = FCS_FN(lib, corvanel, setupRealACF);
+    corvanel_api::realACFraw_fn* raw = FCS_FN(lib, corvanel, realACFraw);
+    corvanel_api::realACFrawArrIO_fn* raw_arr = FCS_FN(lib, corvanel, realACFrawArrIO);
 };
 
 // A caller-owned correlator: delay list, counts and idelay, all zero.
 struct Window {
     Window(std::int32_t mtau_, std::int32_t mdelay_)
         : mtau(mtau_), mdelay(mdelay_), delay(static_cast<std::size_t>(mdelay_) + 1), acf(static_cast<std::size_t>(mtau_) + 1) {}
-    void feed(corvanel::realACFrawArrIO_fn* step, std::int32_t tau) {
+    void feed(corvanel_api::realACFrawArrIO_fn* step, std::int32_t tau) {
         step(delay.data(), acf.data(), tau, &idelay, mtau, mdelay);
     }
     std::int32_t mtau, mdelay, idelay = 0;

@@ -45,9 +45,10 @@ private:
     void* handle_ = nullptr;
 };
 
-// Resolves export NAME of library object LIB with its type from namespace NS:
+// Resolves export NAME of library object LIB with its type from the api header
+// of library NS (lower case; the types live in namespace NS_api):
 // FCS_FN(lib, corvanel, setupRealACF)(1000, 0.05, 12.5).
-#define FCS_FN(lib, ns, name) ((lib).fn<ns::name##_fn>(#name))
+#define FCS_FN(lib, ns, name) ((lib).fn<ns##_api::name##_fn>(#name))
 
 struct Printed {
     std::string out;  // what went to standard output
