@@ -29,6 +29,14 @@ const std::vector<Deliverable>& deliverables() {
           "long __stdcall realACFraw(long tau);",
           "void __stdcall realACFrawArrIO(long *delay, long *acf, long tau, long *idelay, long mtau, long mdelay);",
           "long __stdcall setupRealACF(long mtau, double dutyFactor, double clock_ns);"}},
+        {"Trelvin",
+         {"long __stdcall calcTrelvin(long binWidth_ns, long clockPeriod_ns);",
+          "long __stdcall getTrelvinEmptyBins(void);",
+          "long __stdcall setupTrelvin(long binWidth);",
+          "long __stdcall trelvin(unsigned long tau, long *emptybins);"}},
+        {"Vennitch",
+         {"void __stdcall connect(unsigned long *srcarr, long srcarrlen, unsigned long *dstarr);",
+          "void __stdcall reset(void);"}},
     };
     return table;
 }
