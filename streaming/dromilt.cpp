@@ -2,6 +2,9 @@
 // passes it with every photon; the library keeps the delay list, the 64-bit
 // photon and tick counts, and the arrays of the fit.
 #include "Dromilt_api.h"
+#include "diffusion_model.h"
+#include "fit_binding.h"
+#include "initial_guess.h"
 #include "library.h"
 #include "normalize.h"
 #include "pair_step.h"
@@ -83,6 +86,23 @@ void realACFnormArrIO(fcs_long* acfarr, double* nacfarr) noexcept {
     // mtau + 1 points, counted in 32 bits as the host's array is.
     const auto points = static_cast<std::int32_t>(static_cast<std::uint32_t>(state.mtau) + 1u);
     fcs::normalize_pairs(acfarr, nacfarr, points, state.acnt, state.tcnt);
+}
+
+double fitRealDromilt(fcs_long* acfarr, double* fitarr, double* fitcoefarr, fcs_long maxiter,
+                      fcs_long guess) noexcept {
+    double result = 0.0;
+    // Fewer than 7 points have no head and tail three points in; without a
+    // live set-up there is nothing to fit with.
+    if (state.mtau <= 5 || !state.data) return result;
+
+    const std::int32_t last = state.mtau;
+    for (std::int32_t i = 0; i <= last; ++i) state.data[i] = static_cast<double>(acfarr[i]);
+    // Head and tail three points in from either end, away from lag 0, which
+    // counts photons rather than pairs.
+    fcs::fit::starting_coefficients(state.data, state.lags, 3, last - 3, last, guess, fitcoefarr);
+    fcs::fit::run_fit_service(state.lags, state.data, fitarr, last + 1, maxiter, fcs::fit::diffusion_model,
+                              fitcoefarr, fcs::fit::kCoefficients, &result);
+    return result;
 }
 
 fcs_long calcRealACFmtau(fcs_long m, fcs_long c) noexcept { return fcs::lag_ticks(m, c); }

@@ -32,6 +32,7 @@ const std::vector<Deliverable>& deliverables() {
         {"Dromilt",
          {"double __stdcall calcRealACFdutyFactor(double m, long c);",
           "long __stdcall calcRealACFmtau(long m, long c);",
+          "double __stdcall fitRealDromilt(long *acfarr, double *fitarr, double *fitcoefarr, long maxiter, long guess);",
           "void __stdcall freeRealDromilt(void);",
           "void __stdcall getACFcnt(unsigned long long *acntpt, unsigned long long *tcntpt);",
           "void __stdcall realACFnormArrIO(long *acfarr, double *nacfarr);",
