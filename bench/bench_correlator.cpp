@@ -8,6 +8,7 @@
 // per_pair give the time per photon and per counted pair (seconds, with an
 // SI prefix: 32.2n is 32.2 ns).
 #include "Corvanel_api.h"
+#include "Dromilt_api.h"
 #include "host.h"
 
 #include <benchmark/benchmark.h>
@@ -83,6 +84,20 @@ void CorvanelRealACFrawArrIO(benchmark::State& state) {
     report(state, s);
 }
 
+void DromiltRealACFrawArrIO(benchmark::State& state) {
+    const double density = static_cast<double>(state.range(0)) / 1000.0;
+    const auto& s = stream(density);
+    fcs::test::Library lib(fcs::test::library_path("Dromilt"));
+    FCS_FN(lib, dromilt, setupRealDromilt)(kMtau, bound_factor(density), 12.5);
+    auto* step = FCS_FN(lib, dromilt, realACFrawArrIO);
+    std::vector<std::int32_t> acf(kMtau + 1);
+    for (auto _ : state) {
+        for (auto tau : s.taus) step(acf.data(), static_cast<std::uint32_t>(tau));
+        benchmark::DoNotOptimize(acf.data());
+    }
+    report(state, s);
+}
+
 // Only the increments: one per pair at its precomputed lag, one per photon at lag 0.
 void CountingOnly(benchmark::State& state) {
     const auto& s = stream(static_cast<double>(state.range(0)) / 1000.0);
@@ -99,6 +114,7 @@ void CountingOnly(benchmark::State& state) {
 // Densities in photons per thousand ticks: 0.01 and 0.1 photons per tick.
 BENCHMARK(CorvanelRealACFraw)->Arg(10)->Arg(100);
 BENCHMARK(CorvanelRealACFrawArrIO)->Arg(10)->Arg(100);
+BENCHMARK(DromiltRealACFrawArrIO)->Arg(10)->Arg(100);
 BENCHMARK(CountingOnly)->Arg(10)->Arg(100);
 
 }  // namespace
