@@ -24,11 +24,18 @@ struct Deliverable {
 const std::vector<Deliverable>& deliverables() {
     static const std::vector<Deliverable> table = {
         {"Corvanel",
-         {"double __stdcall calcRealACFdutyFactor(double m, long c);",
+         {"double __stdcall ACFFit1(void);",
+          "double __stdcall ACFFit1ArrIO(long *yarr, long arrsize, double *fityarr, double *fitcoef, long iter, "
+          "long guess);",
+          "void __stdcall ACFFree(void);",
+          "void __stdcall ACFsetupArrIO(long arrsize, const double clock_ns);",
+          "double __stdcall calcRealACFdutyFactor(double m, long c);",
           "long __stdcall calcRealACFmtau(long m, long c);",
+          "void __stdcall file2acf(char *cfn, char *dfn, long mtau, double dutyFactor, double clock_ns);",
           "long __stdcall realACFraw(long tau);",
           "void __stdcall realACFrawArrIO(long *delay, long *acf, long tau, long *idelay, long mtau, long mdelay);",
-          "long __stdcall setupRealACF(long mtau, double dutyFactor, double clock_ns);"}},
+          "long __stdcall setupRealACF(long mtau, double dutyFactor, double clock_ns);",
+          "long __stdcall writeRealACFraw2CSV(char *fnameCSV);"}},
         {"Dromilt",
          {"double __stdcall calcRealACFdutyFactor(double m, long c);",
           "long __stdcall calcRealACFmtau(long m, long c);",
