@@ -15,7 +15,7 @@ namespace fcs::fit {
 // bracket [0, upper] after `steps` bisection steps (none when steps <= 0)
 // towards the level 0.25 * head + 0.75 * tail. A point at or below the level
 // moves the upper end of the bracket, any other point the lower end. The
-// result lies within 0 to upper.
+// result lies within 0 to upper; the work stays within about 32 steps.
 inline std::int32_t guess_lag_index(const double* y, double head, double tail, std::int32_t upper,
                                     std::int32_t steps) noexcept {
     const double level = 0.25 * head + 0.75 * tail;
@@ -25,10 +25,15 @@ inline std::int32_t guess_lag_index(const double* y, double head, double tail, s
     const auto middle = [&] { return static_cast<std::int32_t>(static_cast<double>(std::int64_t{lo} + hi) / 2.0); };
     for (std::int32_t step = 0; step < steps; ++step) {
         const std::int32_t mid = middle();
-        if (level >= y[mid])
+        // A step that leaves the bracket as it was is repeated by every later
+        // step: stopping there gives the same result for any step count.
+        if (level >= y[mid]) {
+            if (hi == mid) break;
             hi = mid;
-        else
+        } else {
+            if (lo == mid) break;
             lo = mid;
+        }
     }
     return middle();
 }

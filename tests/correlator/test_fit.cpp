@@ -159,6 +159,8 @@ TEST_F(CorvanelFit, InitialGuessBisectsTowardTheQuarterLevel) {
         {"one step: middle of 3..7", kCurve, 1, {75.0, 62.5, 3.0, 5.0}},
         {"no step: middle of 0..7", kCurve, 0, kCurveStart},
         {"negative steps: none", kCurve, -5, kCurveStart},
+        {"the most steps end where 20 do", kCurve, 2147483647, kCurveStart},
+        {"the most steps, equality at the end", {100, 80, 60, 35, 30, 25, 20, 20}, 2147483647, {60.0, 25.0, 3.0, 20.0}},
         // Head is entry 1 and tail entry n - 2, not the ends.
         {"tail is the last point but one", {100, 80, 60, 40, 20, 10, 6, 4}, 20, {74.0, 37.5, 3.0, 6.0}},
         // Level 35 equals y[3]: the upper bound moves, so one step leaves 0..3.
