@@ -3,7 +3,7 @@
 # this machine lacks. Safe to run again: it does nothing when all is there.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libbenchmark-dev libeigen3-dev)
+packages=(cmake make g++ libgtest-dev libbenchmark-dev libeigen3-dev python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
