@@ -2,7 +2,7 @@
 # builds everything and runs the whole test suite. Both install what is
 # missing from Debian's archive first.
 
-.PHONY: all deps build test test-sanitize bench clean
+.PHONY: all deps build demo test test-sanitize bench clean
 
 all: build
 
@@ -12,6 +12,9 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default
+
+demo: build
+	./build/bin/fcs-host demo --out build/demo
 
 test: build
 	ctest --preset default

@@ -62,8 +62,9 @@ def main(folder):
     hist = read(folder, "histogram.csv")
     trace = read(folder, "trace.csv")
 
-    fig = plt.figure(figsize=(11, 9), constrained_layout=True)
-    grid = fig.add_gridspec(2, 2, height_ratios=[1.6, 1])
+    fig = plt.figure(figsize=(11, 9))
+    grid = fig.add_gridspec(2, 2, height_ratios=[1.6, 1], left=0.07, right=0.98, bottom=0.07, top=0.93,
+                            hspace=0.28, wspace=0.22)
     ax = fig.add_subplot(grid[0, :])
     ax_hist = fig.add_subplot(grid[1, 0])
     ax_trace = fig.add_subplot(grid[1, 1])
@@ -87,11 +88,14 @@ def main(folder):
         ax.plot(avg["lag_ns"][used] / 1e6, avg["fit"][used], "-", color="tab:red", lw=1.8,
                 label="physical fit (3D diffusion)")
     ax.set_xscale("log")
-    finite = avg["g"][np.isfinite(avg["g"])]
+    # The vertical range follows the fitted lags; detector effects at the
+    # shortest lags (dead time, afterpulsing) may lie outside it.
+    chosen = used if used.any() else np.ones_like(used)
+    finite = avg["g"][chosen & np.isfinite(avg["g"])]
     if finite.size:
         low, high = float(np.min(finite)), float(np.max(finite))
         pad = 0.1 * (high - low if high > low else 1.0)
-        ax.set_ylim(low - pad, high + 3 * pad)
+        ax.set_ylim(low - 2 * pad, high + 4 * pad)
     ax.set_xlim(lag_ms[0] if lag_ms.size else 1e-6, lag_ms[-1] if lag_ms.size else 1)
     ax.set_xlabel("lag (ms)")
     ax.set_ylabel("normalized correlation G")
@@ -104,10 +108,11 @@ def main(folder):
     ax.set_title(title)
     ax.legend(loc="upper right", fontsize=8)
 
-    # Histogram of inter-photon times.
-    widths = np.diff(hist["ipt_ns"]) if hist["ipt_ns"].size > 1 else np.array([1.0])
-    width_us = (widths[0] if widths.size else 1.0) / 1e3
-    ax_hist.bar(hist["ipt_ns"] / 1e3, hist["count"], width=width_us, align="edge", color="tab:purple")
+    # Histogram of inter-photon times, one step per slot.
+    starts_us = hist["ipt_ns"] / 1e3
+    width_us = starts_us[1] - starts_us[0] if starts_us.size > 1 else 1.0
+    ax_hist.stairs(hist["count"], np.append(starts_us, starts_us[-1] + width_us) if starts_us.size else [0.0],
+                   fill=True, color="tab:purple")
     if (hist["count"] > 0).any():
         ax_hist.set_yscale("log")
     ax_hist.set_xlabel("inter-photon time (us)")

@@ -41,7 +41,9 @@ acquire and demo
   --fit-max T            up to this lag (the largest lag)
   --kappa K            structure factor z0/w0 of the physical fit, fixed (5)
   --kappa-range LO:HI  fit the structure factor within LO to HI instead
-  --library-iterations N  iteration limit of the libraries' fit (100)
+  --library-iterations N  iteration limit of the libraries' fit (10); it runs
+                       on every lag, about half a second per iteration per
+                       million lags
   --cross-check        also convert the file with Corvanel's and Quenbar's
                        file2acf and compare with the streamed results
   --out DIR            output folder (acquire: fcs-output, demo: fcs-demo)
