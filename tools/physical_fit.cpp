@@ -143,6 +143,12 @@ DiffusionFit fit_diffusion(const std::vector<AveragedPoint>& all, const Diffusio
     residuals(p, r);
     Matrix jacobian(static_cast<Eigen::Index>(points.size()), unknowns);
     residuals.df(p, jacobian);
+    // A structure factor that ended at a bound is reported there, without an
+    // error; the others' errors then hold for k at that bound.
+    if (parameters.free_kappa() && 1.0 - std::fabs(std::sin(p[3])) < 1e-4) {
+        fit.kappa_at_bound = true;
+        jacobian.conservativeResize(Eigen::NoChange, 3);
+    }
     const Matrix normal = jacobian.transpose() * jacobian;
     const Eigen::FullPivLU<Matrix> lu(normal);
     if (!r.allFinite() || !lu.isInvertible()) {
@@ -160,7 +166,8 @@ DiffusionFit fit_diffusion(const std::vector<AveragedPoint>& all, const Diffusio
     fit.molecules = 1.0 / fit.model.amplitude;
     fit.molecules_se = std::sqrt(covariance(1, 1)) / (fit.model.amplitude * fit.model.amplitude);
     fit.td_se_ns = fit.model.td_ns * std::sqrt(covariance(2, 2));
-    if (parameters.free_kappa()) fit.kappa_se = std::fabs(parameters.dkappa(p)) * std::sqrt(covariance(3, 3));
+    if (parameters.free_kappa() && !fit.kappa_at_bound)
+        fit.kappa_se = std::fabs(parameters.dkappa(p)) * std::sqrt(covariance(3, 3));
     fit.chi2 = r.squaredNorm();
     fit.degrees_of_freedom = static_cast<int>(points.size()) - unknowns;
     fit.reduced_chi2 = fit.chi2 / fit.degrees_of_freedom;

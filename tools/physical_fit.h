@@ -40,6 +40,7 @@ struct DiffusionFit {
     double offset_se = 0.0;
     double kappa_se = 0.0;  // 0 when k was fixed
     bool kappa_fitted = false;
+    bool kappa_at_bound = false;  // fitted, and ended at one of its bounds
     std::size_t points = 0;
     int degrees_of_freedom = 0;
     double chi2 = 0.0;

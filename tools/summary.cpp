@@ -103,10 +103,15 @@ std::string summary_text(const Report& r) {
     if (a.library_fit.mse == 0.0) out.add("  note: a mean squared error of 0 means that the fit service did not run");
 
     const DiffusionFit& f = r.fit;
-    std::string kappa = f.kappa_fitted ? "fitted" : "fixed at " + std::to_string(r.fit_settings.kappa).substr(0, 6);
+    char kappa[96];
+    if (f.kappa_fitted)
+        std::snprintf(kappa, sizeof kappa, "fitted within %g to %g", *r.fit_settings.kappa_low,
+                      *r.fit_settings.kappa_high);
+    else
+        std::snprintf(kappa, sizeof kappa, "fixed at %g", r.fit_settings.kappa);
     out.add("physical fit (3D diffusion, structure factor %s; %zu averaged points from %s to %s, weighted by standard "
             "errors from %zu segments):",
-            kappa.c_str(), f.points, format_duration_ns(r.plan.fit_first * clock).c_str(),
+            kappa, f.points, format_duration_ns(r.plan.fit_first * clock).c_str(),
             format_duration_ns(r.plan.fit_last * clock).c_str(), a.segments.size());
     if (!f.done) {
         out.add("  not done: %s", f.problem.c_str());
@@ -123,8 +128,12 @@ std::string summary_text(const Report& r) {
                 jack(j.td_ns, 1e6, " ms").c_str());
         out.add("  molecules: %.6g +- %.3g%s", f.molecules, f.molecules_se, jack(j.molecules, 1.0, "").c_str());
         out.add("  offset G_inf: %.4g +- %.3g%s", f.model.offset, f.offset_se, jack(j.offset, 1.0, "").c_str());
-        if (f.kappa_fitted) out.add("  structure factor: %.4g +- %.3g", f.model.kappa, f.kappa_se);
+        if (f.kappa_at_bound)
+            out.add("  structure factor: %.4g (at its bound)", f.model.kappa);
+        else if (f.kappa_fitted)
+            out.add("  structure factor: %.4g +- %.3g", f.model.kappa, f.kappa_se);
         out.add("  reduced chi-square: %.4g (%d degrees of freedom)", f.reduced_chi2, f.degrees_of_freedom);
+        if (!j.done) out.add("  jackknife: not available (a fit without one of the segments failed)");
     }
 
     if (r.truth) {
@@ -157,10 +166,11 @@ std::string summary_text(const Report& r) {
         else
             out.add("figure: not drawn: %s", r.figure->problem.c_str());
     }
+    char figure[48] = "";
+    if (r.figure) std::snprintf(figure, sizeof figure, ", %.3g s figure", r.figure_seconds);
     out.add("time: %.3g s feeding the libraries (%.3g s of it reading the file), %.3g s counts, normalization and "
             "libraries' fit, %.3g s averaging and physical fit, %.3g s writing%s",
-            a.feed_seconds, a.read_seconds, a.finish_seconds, r.fit_seconds, r.write_seconds,
-            r.figure ? (", " + std::to_string(r.figure_seconds).substr(0, 4) + " s figure").c_str() : "");
+            a.feed_seconds, a.read_seconds, a.finish_seconds, r.fit_seconds, r.write_seconds, figure);
     return out.take();
 }
 

@@ -50,14 +50,15 @@ void expect_close(double value, double expected, const std::string& what) {
     EXPECT_NEAR(value, expected, 1e-8 * std::max(1.0, std::fabs(expected))) << what;
 }
 
-// A short demo sample (1 s, lags to 1 ms) with every output checked against
-// the photon file that the demo wrote and acquired.
+// A short demo sample (1 s, lags to 1 ms; the structure factor fitted within
+// bounds) with every output checked against the photon file that the demo
+// wrote and acquired.
 TEST(Acquisition, OutputsAgreeWithThePhotonFileAndWithEachOther) {
     TempDir dir;
     const std::string out = dir.file("out");
     const auto run = run_host({"demo", "--duration", "1s", "--max-lag", "1ms", "--trace-bin", "100us", "--segments",
-                               "10", "--seed", "7", "--library-iterations", "20", "--cross-check", "--no-figure",
-                               "--out", out},
+                               "10", "--seed", "7", "--library-iterations", "20", "--kappa-range", "2:20",
+                               "--cross-check", "--no-figure", "--out", out},
                               dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -98,6 +99,9 @@ TEST(Acquisition, OutputsAgreeWithThePhotonFileAndWithEachOther) {
     const double td_ns = std::stod(summary_value(summary, "physical fit", "diffusion time")) * 1e6;
     const double molecules = std::stod(summary_value(summary, "physical fit", "molecules"));
     const double offset = std::stod(summary_value(summary, "physical fit", "offset G_inf"));
+    const double kappa = std::stod(summary_value(summary, "physical fit", "structure factor"));
+    EXPECT_GE(kappa, 2.0);
+    EXPECT_LE(kappa, 20.0);
     const auto avg = read_csv(out + "/correlation_averaged.csv");
     ASSERT_GT(avg.rows(), 30u);
     EXPECT_EQ(avg["first_lag_ns"][0], kClockNs) << "lag 0 is left out";
@@ -123,7 +127,7 @@ TEST(Acquisition, OutputsAgreeWithThePhotonFileAndWithEachOther) {
         double model = 0.0;
         for (std::size_t i = first; i <= last; ++i) {
             const double t = static_cast<double>(i) * kClockNs;
-            model += offset + 1.0 / molecules / (1.0 + t / td_ns) / std::sqrt(1.0 + t / (25.0 * td_ns));
+            model += offset + 1.0 / molecules / (1.0 + t / td_ns) / std::sqrt(1.0 + t / (kappa * kappa * td_ns));
         }
         model /= static_cast<double>(last - first + 1);
         EXPECT_NEAR(avg["fit"][b], model, 2e-5 * std::fabs(model) + 1e-6) << "fit over bin " << b;
