@@ -34,7 +34,7 @@ struct Setup {
     std::int32_t hist_lb = 0, hist_ub = 0, hist_itv = 1;
     std::int32_t trace_ticks = 1;
     int segments = 20;
-    int library_iterations = 10;
+    int library_iterations = 5;
     int library_guess = 20;
 
     std::size_t hist_slots() const {

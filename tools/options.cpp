@@ -41,7 +41,7 @@ acquire and demo
   --fit-max T            up to this lag (the largest lag)
   --kappa K            structure factor z0/w0 of the physical fit, fixed (5)
   --kappa-range LO:HI  fit the structure factor within LO to HI instead
-  --library-iterations N  iteration limit of the libraries' fit (10); it runs
+  --library-iterations N  iteration limit of the libraries' fit (5); it runs
                        on every lag, about half a second per iteration per
                        million lags
   --cross-check        also convert the file with Corvanel's and Quenbar's

@@ -27,7 +27,7 @@ struct AcquireSettings {
     std::optional<TimeValue> fit_max;  // default: the largest lag
     double kappa = 5.0;
     std::optional<double> kappa_low, kappa_high;  // both set: the structure factor is fitted within them
-    int library_iterations = 10;
+    int library_iterations = 5;
     int library_guess = 20;
     bool cross_check = false;
     bool figure = true;
