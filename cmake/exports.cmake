@@ -5,7 +5,12 @@
 #   <name>_api.h        one function type per export (namespace <lowercase name>_api),
 #                       and the export declarations for the library's own sources
 #   <name>_embedded.cpp the prototype text and the version record, as sections
-#                       of the library file
+#                       of the library file (ELF)
+# and, for Windows DLLs:
+#   <name>.def          module definition: the exports by name, ordinals from 1
+#                       in list order; on 32-bit x86 each name carries the
+#                       __stdcall argument bytes (name@N)
+#   <name>.rc           resource script: the prototype text and the version record
 
 set(FCS_COMPANY_NAME "FCS photon-stream libraries")
 set(FCS_PRODUCT_NAME "FCS photon-stream libraries")
@@ -52,6 +57,29 @@ function(_fcs_boundary_types text out)
   string(REPLACE "@ULL@" "fcs_ulonglong" text "${text}")
   string(REPLACE "@UL@" "fcs_ulong" text "${text}")
   set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Argument bytes that a __stdcall export with the parameter list `params`
+# ("(long m, double x)", "(void)") removes from the stack: 4 for each pointer,
+# long and unsigned long, 8 for each double and unsigned long long.
+function(_fcs_argument_bytes params out)
+  string(REGEX REPLACE "^\\((.*)\\)$" "\\1" inner "${params}")
+  set(bytes 0)
+  if(NOT inner STREQUAL "void")
+    string(REPLACE "," ";" parameters "${inner}")
+    foreach(p IN LISTS parameters)
+      if(p MATCHES "\\*")
+        math(EXPR bytes "${bytes} + 4")
+      elseif(p MATCHES "(^| )(double|unsigned long long) ")
+        math(EXPR bytes "${bytes} + 8")
+      elseif(p MATCHES "(^| )long ")
+        math(EXPR bytes "${bytes} + 4")
+      else()
+        message(FATAL_ERROR "no argument size known for parameter '${p}'")
+      endif()
+    endforeach()
+  endif()
+  set(${out} ${bytes} PARENT_SCOPE)
 endfunction()
 
 # Writes content to path only when it differs, so unchanged lists rebuild nothing.
@@ -130,4 +158,52 @@ function(fcs_generate_exports name list_file outdir file_name)
   string(APPEND src "__attribute__((section(\"VERSIONINFO\"), used))\n")
   string(APPEND src "static const char version_record[] =\n${version};\n")
   _fcs_write_if_changed("${outdir}/${name}_embedded.cpp" "${src}")
+
+  if(WIN32)
+    _fcs_generate_windows_files(${name} "${list_file}" "${outdir}" "${file_name}"
+      "${lines}" "${text}" "${padded}" "${length}" "${version_pairs}")
+  endif()
+endfunction()
+
+# The module definition and the resource script of a Windows DLL (see the top).
+function(_fcs_generate_windows_files name list_file outdir file_name lines text padded length version_pairs)
+  # Module definition. A 32-bit __stdcall symbol is decorated with its argument
+  # bytes (name@N); linked with --kill-at --disable-stdcall-fixup, the export
+  # is undecorated, and a definition whose convention or argument bytes differ
+  # from the prototype's leaves name@N undefined, which fails the link.
+  set(def "; Generated from ${list_file}: do not edit.\nLIBRARY \"${file_name}\"\nEXPORTS\n")
+  set(ordinal 1)
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH " __stdcall ([A-Za-z0-9_]+)(\\(.*\\))$" _ "${line}")
+    set(fn "${CMAKE_MATCH_1}")
+    _fcs_argument_bytes("${CMAKE_MATCH_2}" bytes)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      string(APPEND def "  ${fn}@${bytes} @${ordinal}\n")
+    else()
+      string(APPEND def "  ${fn} @${ordinal}\n")
+    endif()
+    math(EXPR ordinal "${ordinal} + 1")
+  endforeach()
+  _fcs_write_if_changed("${outdir}/${name}.def" "${def}")
+
+  # Resource script. LANGUAGE holds for every resource after it, so each
+  # resource states its own. Strings of a user-defined resource get no
+  # terminating NUL: the padding is spelled out.
+  math(EXPR nuls "${padded} - ${length}")
+  string(REPEAT "\\0" ${nuls} padding)
+  set(rc "// Generated from ${list_file}: do not edit.\n\n")
+  string(APPEND rc "// The prototype text: language 0x0030, no sublanguage.\n")
+  string(APPEND rc "LANGUAGE 0x30, 0x00\nCVIDLLEXPORTS CVIDLLPROTOTYPES\nBEGIN\n${text}    \"${padding}\"\nEND\n\n")
+  string(APPEND rc "// The version record: U.S. English (0x0409), Unicode strings (code page 1200).\n")
+  string(APPEND rc "LANGUAGE 0x09, 0x01\n1 VERSIONINFO\n")
+  string(APPEND rc "FILEVERSION 1,0,0,0\nPRODUCTVERSION 1,0,0,0\n")
+  string(APPEND rc "FILEFLAGSMASK 0x3F\nFILEFLAGS 0x0\n")
+  string(APPEND rc "FILEOS 0x4\nFILETYPE 0x2\nFILESUBTYPE 0x0\n")  # VOS__WINDOWS32, VFT_DLL
+  string(APPEND rc "BEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"040904b0\"\n    BEGIN\n")
+  foreach(pair IN LISTS version_pairs)
+    string(REPLACE "|" "\", \"" pair "${pair}")
+    string(APPEND rc "      VALUE \"${pair}\"\n")
+  endforeach()
+  string(APPEND rc "    END\n  END\n  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", 0x0409, 0x04B0\n  END\nEND\n")
+  _fcs_write_if_changed("${outdir}/${name}.rc" "${rc}")
 endfunction()

@@ -26,9 +26,11 @@ static_assert(sizeof(double) == 8, "prototype double is IEEE binary64");
 #endif
 
 // Marks a declaration as one of the library's exports. Everything without it
-// stays hidden (the libraries are built with hidden visibility).
+// stays hidden (the libraries are built with hidden visibility). A Windows DLL
+// exports what its module-definition file lists, generated from the same
+// export list, so the declaration only needs C linkage there.
 #if defined(_WIN32)
-#define FCS_EXPORT extern "C" __declspec(dllexport)
+#define FCS_EXPORT extern "C"
 #else
 #define FCS_EXPORT extern "C" __attribute__((visibility("default")))
 #endif

@@ -9,7 +9,7 @@
 #include <new>
 #include <type_traits>
 
-extern "C" __attribute__((visibility("default"))) fcs::FitServiceFn AALFunc131;
+FCS_SERVICE_EXPORT fcs::FitServiceFn AALFunc131;
 
 namespace {
 

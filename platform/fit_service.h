@@ -21,6 +21,13 @@ using FitServiceFn = std::int32_t(const double* x, const double* y, double* fitt
 
 inline constexpr char kFitServiceExport[] = "AALFunc131";
 
+// Marks the one export of a service file (ours and the test stand-ins).
+#if defined(_WIN32)
+#define FCS_SERVICE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define FCS_SERVICE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 // File name of the service, looked up beside the calling library and by the
 // loader's search; also the name (SONAME) under which it is found loaded.
 #if defined(_WIN32)

@@ -28,6 +28,15 @@ void* zalloc(std::size_t count, std::size_t size) noexcept {
 
 void release(void* block) noexcept { std::free(block); }
 
+void attach_thread() noexcept {
+#if defined(__i386__)
+    unsigned short control;
+    asm volatile("fnstcw %0" : "=m"(control));
+    control = static_cast<unsigned short>((control & ~0x0300u) | 0x0200u);  // precision control: 53 bits
+    asm volatile("fldcw %0" : : "m"(control));
+#endif
+}
+
 double pow(double x, double y) noexcept { return std::pow(x, y); }
 double floor(double x) noexcept { return std::floor(x); }
 double ceil(double x) noexcept { return std::ceil(x); }

@@ -34,6 +34,13 @@ void release_array(T*& block) noexcept {
     block = nullptr;
 }
 
+// Called once in the thread that loads the library: sets its x87 precision
+// control to double (53-bit significand), leaving rounding mode and exception
+// masks as they were, so that what the host computes on the x87 unit after the
+// load rounds as the libraries' own SSE2 arithmetic does. Nothing on targets
+// without an x87 unit in use.
+void attach_thread() noexcept;
+
 double pow(double x, double y) noexcept;
 double floor(double x) noexcept;
 double ceil(double x) noexcept;
