@@ -1,16 +1,20 @@
 // Appending blocks into the host's arrays: order, the one write position
 // shared by every destination, reset, and the common export names.
 #include "Vennitch_api.h"
-#include "elf_file.h"
 #include "host.h"
+
+#if !defined(_WIN32)
+#include "elf_file.h"
 
 #include <dlfcn.h>
 #include <elf.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <set>
 #include <string>
@@ -19,7 +23,6 @@
 namespace {
 
 using fcs::test::capture;
-using fcs::test::ElfFile;
 using fcs::test::Library;
 using fcs::test::library_path;
 
@@ -102,6 +105,9 @@ TEST_F(Vennitch, OverlappingBlockSeesTheValuesAlreadyCopied) {
     EXPECT_EQ(buffer, (Words{7, 7, 7, 7, S}));
 }
 
+#if !defined(_WIN32)
+using fcs::test::ElfFile;
+
 // Names of the symbols that the file's dynamic relocations refer to: the
 // names whose binding the loader decides at run time. The libraries are
 // native 64-bit ELF files with RELA relocations.
@@ -126,15 +132,17 @@ std::set<std::string> relocated_symbols(const ElfFile& file) {
     }
     return names;
 }
+#endif
 
 TEST_F(Vennitch, CommonNamesResolveToTheLibrarysOwn) {
     // A host resolving `connect` by name gets the library's export, not the C
     // library's socket call that is also loaded in the process.
     for (const char* name : {"connect", "reset"}) {
-        Dl_info info{};
-        ASSERT_NE(dladdr(reinterpret_cast<void*>(lib.fn<void()>(name)), &info), 0) << name;
-        EXPECT_STREQ(info.dli_fname, lib.path().c_str()) << name;
+        const std::string file = Library::file_holding(lib.symbol(name));
+        ASSERT_FALSE(file.empty()) << name;
+        EXPECT_TRUE(std::filesystem::equivalent(file, lib.path())) << name << " comes from " << file;
     }
+#if !defined(_WIN32)
     void* c_library_connect = dlsym(RTLD_DEFAULT, "connect");
     ASSERT_NE(c_library_connect, nullptr);
     EXPECT_NE(reinterpret_cast<void*>(connect), c_library_connect);
@@ -145,6 +153,9 @@ TEST_F(Vennitch, CommonNamesResolveToTheLibrarysOwn) {
     EXPECT_TRUE(relocated.count("calloc")) << "the relocations were not read";
     EXPECT_FALSE(relocated.count("connect"));
     EXPECT_FALSE(relocated.count("reset"));
+#endif
+    // A Windows DLL binds its own calls at link time, and imports nothing by
+    // these names (the DLL check lists what it imports).
 }
 
 }  // namespace

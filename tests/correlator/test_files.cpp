@@ -21,6 +21,7 @@ using fcs::test::Library;
 using fcs::test::library_path;
 using fcs::test::read_file;
 using fcs::test::TempDir;
+using fcs::test::text_file;
 using fcs::test::write_file;
 
 // Little-endian 4-byte records, optionally followed by stray bytes.
@@ -94,7 +95,7 @@ TEST_F(CorvanelFiles, ConvertsInterPhotonTimeFiles) {
         write_file(in, c.bytes);
         write_file(out, "an older file, replaced\n");
         const auto printed = capture([&] { convert(in.data(), out.data(), c.mtau, 1.0, 12.5); });
-        EXPECT_EQ(read_file(out), c.expected) << c.what;
+        EXPECT_EQ(read_file(out), text_file(c.expected)) << c.what;
         EXPECT_EQ(printed.out + printed.err, "") << c.what;
     }
 }
@@ -104,10 +105,10 @@ TEST_F(CorvanelFiles, ConversionLeavesTheCorrelationInTheLibrary) {
     std::string out = dir.file("out.txt");
     write_file(in, records({3, 4, 5}));
     convert(in.data(), out.data(), 10, 1.0, 12.5);
-    EXPECT_EQ(counts_now(10), "4\n0\n0\n1\n1\n1\n0\n1\n0\n1\n");
+    EXPECT_EQ(counts_now(10), text_file("4\n0\n0\n1\n1\n1\n0\n1\n0\n1\n"));
     // Accumulation goes on from there: photon at tick 14 pairs at lags 2, 7 and 11 (beyond mtau).
     EXPECT_EQ(raw(2), 2);
-    EXPECT_EQ(counts_now(10), "5\n0\n1\n1\n1\n1\n0\n2\n0\n1\n");
+    EXPECT_EQ(counts_now(10), text_file("5\n0\n1\n1\n1\n1\n0\n2\n0\n1\n"));
 }
 
 TEST_F(CorvanelFiles, WritesTheCountFile) {
@@ -115,13 +116,13 @@ TEST_F(CorvanelFiles, WritesTheCountFile) {
     write_file(path, "an older file, replaced\n");
     ASSERT_EQ(setup(10, 1.0, 12.5), 11);
     auto printed = capture([&] { EXPECT_EQ(write_counts(path.data()), 10); });
-    EXPECT_EQ(read_file(path), "1\n0\n0\n0\n0\n0\n0\n0\n0\n0\n");
+    EXPECT_EQ(read_file(path), text_file("1\n0\n0\n0\n0\n0\n0\n0\n0\n0\n"));
     EXPECT_EQ(printed.out, wrote(path, 10));
     EXPECT_EQ(printed.err, "");
 
     // The last line is acf[mtau - 1]; acf[mtau] is not written.
     for (std::int32_t tau : {3, 4, 5, 1}) raw(tau);  // the last one pairs at lags 1, 6 and 10
-    EXPECT_EQ(counts_now(10), "5\n1\n0\n1\n1\n1\n1\n1\n0\n1\n");
+    EXPECT_EQ(counts_now(10), text_file("5\n1\n0\n1\n1\n1\n1\n1\n0\n1\n"));
 
     ASSERT_EQ(setup(0, 1.0, 12.5), 1);
     printed = capture([&] { EXPECT_EQ(write_counts(path.data()), 0); });
@@ -136,7 +137,7 @@ TEST_F(CorvanelFiles, CountFileThatCannotBeOpened) {
     const auto printed = capture([&] { EXPECT_EQ(write_counts(path.data()), 0); });
     EXPECT_EQ(printed.err, "writeRealACFtoCSV: ERROR fail to open " + path);
     EXPECT_EQ(printed.out, "");
-    EXPECT_EQ(counts_now(5), "2\n0\n0\n1\n0\n");  // the correlation is untouched
+    EXPECT_EQ(counts_now(5), text_file("2\n0\n0\n1\n0\n"));  // the correlation is untouched
 }
 
 TEST_F(CorvanelFiles, CountFileNeedsASuccessfulSetUp) {
@@ -162,7 +163,7 @@ TEST_F(CorvanelFiles, ConversionWhoseInputCannotBeOpenedChangesNothing) {
     EXPECT_EQ(printed.err, "file2acf: ERROR fail to open " + in);
     EXPECT_EQ(printed.out, "");
     EXPECT_EQ(read_file(out), "kept\n");
-    EXPECT_EQ(counts_now(5), "2\n0\n0\n1\n0\n");  // still the earlier correlator, not set up again
+    EXPECT_EQ(counts_now(5), text_file("2\n0\n0\n1\n0\n"));  // still the earlier correlator, not set up again
 }
 
 TEST_F(CorvanelFiles, ConversionWhoseOutputCannotBeOpenedKeepsTheCorrelation) {
@@ -171,7 +172,7 @@ TEST_F(CorvanelFiles, ConversionWhoseOutputCannotBeOpenedKeepsTheCorrelation) {
     write_file(in, records({3, 4, 5}));
     const auto printed = capture([&] { convert(in.data(), out.data(), 10, 1.0, 12.5); });
     EXPECT_EQ(printed.out + printed.err, "");
-    EXPECT_EQ(counts_now(10), "4\n0\n0\n1\n1\n1\n0\n1\n0\n1\n");
+    EXPECT_EQ(counts_now(10), text_file("4\n0\n0\n1\n1\n1\n0\n1\n0\n1\n"));
 }
 
 TEST_F(CorvanelFiles, ConversionWithAFailedSetUpFeedsAndWritesNothing) {

@@ -79,7 +79,7 @@ protected:
 
     TempDir dir;
     std::string service = place_copy(dir.path(), recording_fit_service_path(), kFitServiceFile);
-    Library lib{place_copy(dir.path(), library_path("Corvanel"), "libCorvanel.so")};
+    Library lib{place_copy(dir.path(), library_path("Corvanel"), fcs::test::library_file_name("Corvanel"))};
     Exports fns{lib};
 };
 
@@ -316,7 +316,7 @@ TEST_F(CorvanelFit, UnloadGivesTheServiceBack) {
 // A copy of Corvanel in `folder`, then one fit of kCurve through ACFFit1ArrIO.
 struct FitFromFolder {
     explicit FitFromFolder(const std::string& folder)
-        : lib(place_copy(folder, library_path("Corvanel"), "libCorvanel.so")), fns(lib) {
+        : lib(place_copy(folder, library_path("Corvanel"), fcs::test::library_file_name("Corvanel"))), fns(lib) {
         fns.setup_arr(8, 12.5);
     }
     double fit() { return fns.fit_arr(curve.data(), 8, out.fitted.data(), out.coef.data(), 5, 20); }
@@ -394,7 +394,8 @@ TEST(CorvanelFitLookup, TheFileBesideComesBeforeTheLoadersSearch) {
     if (!in_fresh_process()) {
         TempDir searched;
         place_copy(searched.path(), recording_fit_service_path(), kFitServiceFile);
-        EXPECT_TRUE(rerun_in_fresh_process({{"LD_LIBRARY_PATH", searched.path()}, {"FCS_TEST_SEARCHED", searched.path()}}));
+        EXPECT_TRUE(rerun_in_fresh_process(
+            {fcs::test::loader_search_path_with(searched.path()), {"FCS_TEST_SEARCHED", searched.path()}}));
         return;
     }
     ASSERT_FALSE(fit_service_loaded());

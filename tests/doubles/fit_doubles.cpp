@@ -1,18 +1,12 @@
 #include "fit_doubles.h"
 
-#include <dlfcn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-
-extern char** environ;
 
 namespace fcs::test {
 
@@ -34,10 +28,7 @@ std::string place_copy(const std::string& folder, const std::string& from, std::
 }
 
 FitRecorder* loaded_recorder(const std::string& path) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-    if (!handle) return nullptr;
-    auto* recorder = reinterpret_cast<FitRecorderFn*>(dlsym(handle, kFitRecorderExport));
-    dlclose(handle);  // only gives back the reference just taken
+    auto* recorder = reinterpret_cast<FitRecorderFn*>(Library::loaded_export(path, kFitRecorderExport));
     return recorder ? &recorder() : nullptr;
 }
 
@@ -49,31 +40,27 @@ bool rerun_in_fresh_process(const std::vector<std::pair<std::string, std::string
     TempDir mark_folder;
     const std::string mark = mark_folder.file("reached");
 
+    // Windows spells variable names in any case.
+#if defined(_WIN32)
+    const auto same_key = [](const std::string& entry, const std::string& key) {
+        return entry.size() > key.size() && entry[key.size()] == '=' &&
+               std::equal(key.begin(), key.end(), entry.begin(), [](char a, char b) {
+                   return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+               });
+    };
+#else
+    const auto same_key = [](const std::string& entry, const std::string& key) { return entry.rfind(key + "=", 0) == 0; };
+#endif
     std::vector<std::string> entries;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        bool replaced = entry.rfind(std::string(kRerunMark) + "=", 0) == 0;
-        for (const auto& [key, value] : environment) replaced = replaced || entry.rfind(key + "=", 0) == 0;
+    for (const auto& entry : environment_entries()) {
+        bool replaced = same_key(entry, kRerunMark);
+        for (const auto& [key, value] : environment) replaced = replaced || same_key(entry, key);
         if (!replaced) entries.push_back(entry);
     }
     for (const auto& [key, value] : environment) entries.push_back(key + "=" + value);
     entries.push_back(std::string(kRerunMark) + "=" + mark);
-    std::vector<char*> envp;
-    for (auto& entry : entries) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string self = "/proc/self/exe";
-    char* argv[] = {self.data(), const_cast<char*>(filter.c_str()), nullptr};
 
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        execve("/proc/self/exe", argv, envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::exists(mark);
+    return run_this_program({filter}, entries) == 0 && std::filesystem::exists(mark);
 }
 
 bool in_fresh_process() {

@@ -3,10 +3,8 @@
 
 #include <type_traits>
 
-#define STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
-
-STAND_IN_EXPORT fcs::FitServiceFn AALFunc131;
-STAND_IN_EXPORT fcs::test::FitRecorderFn fcs_test_fit_recorder;
+FCS_SERVICE_EXPORT fcs::FitServiceFn AALFunc131;
+FCS_SERVICE_EXPORT fcs::test::FitRecorderFn fcs_test_fit_recorder;
 static_assert(std::is_same_v<decltype(AALFunc131), fcs::FitServiceFn>);
 
 fcs::test::FitRecorder& fcs_test_fit_recorder() noexcept {

@@ -4,7 +4,6 @@
 #include "host.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 namespace {
 
@@ -34,7 +33,7 @@ TEST(LoadUnload, ReloadStartsFromZeroState) {
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's allocator keeps its own books; its leak check covers this
 TEST(LoadUnload, UnloadReleasesTheLibrarysBuffers) {
     // Large blocks are mapped on their own, so the mapped total shows them.
-    const auto mapped = [] { return mallinfo2().hblkhd; };
+    const auto mapped = fcs::test::large_block_bytes;
     const auto before = mapped();
     {
         Library lib(library_path("Corvanel"));

@@ -3,6 +3,8 @@
 // arrays with guard slots, and the bytes of inter-photon time files.
 #pragma once
 
+#include "host.h"
+
 #include <cstdint>
 #include <random>
 #include <string>
@@ -94,11 +96,12 @@ inline std::string photon_file(const std::vector<std::uint32_t>& records, std::s
     return bytes;
 }
 
-// One count per line, as both histogram writers print them.
+// One count per line, as both histogram writers print them into their
+// text-mode files.
 inline std::string count_lines(const std::vector<std::int32_t>& counts, std::size_t first_n) {
     std::string text;
     for (std::size_t k = 0; k < first_n; ++k) text += std::to_string(counts[k]) + "\n";
-    return text;
+    return text_file(text);
 }
 
 }  // namespace fcs::test

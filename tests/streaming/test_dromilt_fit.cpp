@@ -32,7 +32,7 @@ const std::vector<std::int32_t> kCurve = {100, 90, 80, 60, 40, 20, 10, 5, 5, 5};
 // output arrays holding values no fit writes.
 struct DromiltFit {
     explicit DromiltFit(const std::string& folder)
-        : lib(place_copy(folder, library_path("Dromilt"), "libDromilt.so")),
+        : lib(place_copy(folder, library_path("Dromilt"), fcs::test::library_file_name("Dromilt"))),
           setup(FCS_FN(lib, dromilt, setupRealDromilt)),
           fit(FCS_FN(lib, dromilt, fitRealDromilt)),
           release(FCS_FN(lib, dromilt, freeRealDromilt)) {}
