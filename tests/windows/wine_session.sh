@@ -10,6 +10,7 @@ build=$1
 shift
 WINEPREFIX="$(cd "$build" && pwd)/wine"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WINEPREFIX"
 wineserver -p
 trap 'wineserver -k || true' EXIT
 wine wineboot > /dev/null 2>&1 < /dev/null  # makes the prefix on the first run
