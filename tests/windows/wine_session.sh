@@ -11,7 +11,7 @@ shift
 WINEPREFIX="$(cd "$build" && pwd)/wine"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p 2> /dev/null || echo "a Wine server already serves $WINEPREFIX: the session goes on with it"
 trap 'wineserver -k || true' EXIT
 wine wineboot > /dev/null 2>&1 < /dev/null  # makes the prefix on the first run
 "$@"
