@@ -16,6 +16,7 @@
 namespace {
 
 using fcs::test::capture;
+using fcs::test::counts_at;
 using fcs::test::Library;
 using fcs::test::library_path;
 
@@ -41,12 +42,6 @@ struct Window {
     std::int32_t mtau, mdelay, idelay = 0;
     std::vector<std::int32_t> delay, acf;
 };
-
-std::vector<std::int32_t> counts_at(std::size_t size, std::initializer_list<std::pair<std::size_t, std::int32_t>> at) {
-    std::vector<std::int32_t> v(size, 0);
-    for (auto [i, n] : at) v[i] = n;
-    return v;
-}
 
 TEST_F(Corvanel, SetUpReturnsTheDelayBoundSilently) {
     struct Case {

@@ -15,6 +15,7 @@
 namespace {
 
 using fcs::test::capture;
+using fcs::test::counts_at;
 using fcs::test::Library;
 using fcs::test::library_path;
 
@@ -36,12 +37,6 @@ protected:
         for (auto tau : taus) step(acf.data(), tau);
     }
 };
-
-std::vector<std::int32_t> counts_at(std::size_t size, std::initializer_list<std::pair<std::size_t, std::int32_t>> at) {
-    std::vector<std::int32_t> v(size, 0);
-    for (auto [i, n] : at) v[i] = n;
-    return v;
-}
 
 using Counts = std::pair<std::uint64_t, std::uint64_t>;
 

@@ -3,10 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace fcs::test {
+
+// A pair-count array of `size` zeros but for the given (lag, count) entries.
+inline std::vector<std::int32_t> counts_at(std::size_t size,
+                                           std::initializer_list<std::pair<std::size_t, std::int32_t>> at) {
+    std::vector<std::int32_t> v(size, 0);
+    for (auto [i, n] : at) v[i] = n;
+    return v;
+}
 
 struct PairCounts {
     std::vector<std::int32_t> acf;  // mtau + 1 counts
